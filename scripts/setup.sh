@@ -7,9 +7,8 @@ SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO="sudo"
 export DEBIAN_FRONTEND=noninteractive
 
-TAGLIB_VERSION=1.13
-DEPS_ROOT="${QUILLORN_DEPS:-${XDG_CACHE_HOME:-$HOME/.cache}/quillorn-deps}"
-TAGLIB_PREFIX="$DEPS_ROOT/taglib-$TAGLIB_VERSION-i686-w64-mingw32"
+. "$(dirname "$0")/deps-env.sh"
+DEPS_ROOT="$QUILLORN_DEPS"
 
 PACKAGES=(
   mingw-w64 mingw-w64-tools g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
