@@ -166,10 +166,6 @@ public:                                                                         
     {                                                                                                \
         return ::atl::CComObjectRootBase::InternalQueryInterface(this, _GetEntries(), iid, ppv);     \
     }                                                                                                \
-    IUnknown* GetUnknown() noexcept                                                                  \
-    {                                                                                                \
-        return reinterpret_cast<IUnknown*>(reinterpret_cast<BYTE*>(this) + _GetEntries()->offset);   \
-    }                                                                                                \
     static const ::atl::_ATL_INTMAP_ENTRY* WINAPI _GetEntries() noexcept                             \
     {                                                                                                \
         static const ::atl::_ATL_INTMAP_ENTRY entries[] = {

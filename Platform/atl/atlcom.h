@@ -18,8 +18,6 @@ namespace atl
     class CComObject : public Base
     {
     public:
-        using _BaseClass = Base;
-
         explicit CComObject(void* = nullptr) noexcept { AtlModuleLock(); }
         // The unlock comes first, then the class's members, then its bases.
         virtual ~CComObject() { AtlModuleUnlock(); }
@@ -64,8 +62,6 @@ namespace atl
         STDMETHOD_(ULONG, AddRef)() override { return this->OuterAddRef(); }
         STDMETHOD_(ULONG, Release)() override { return this->OuterRelease(); }
         STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override { return this->OuterQueryInterface(iid, ppv); }
-
-        IUnknown* GetControllingUnknown() const noexcept { return this->m_pOuterUnknown; }
     };
 
     // An aggregated object: this is the inner, non-delegating IUnknown with
@@ -168,18 +164,6 @@ namespace atl
         }
     };
 
-    template <HRESULT hr>
-    class CComFailCreator
-    {
-    public:
-        static HRESULT WINAPI CreateInstance(void*, REFIID, void** ppv) noexcept
-        {
-            RETURN_HR_IF_NULL(E_POINTER, ppv);
-            *ppv = nullptr;
-            return hr;
-        }
-    };
-
     // -----------------------------------------------------------------------
     // Class factory and class identity
 
@@ -221,10 +205,6 @@ namespace atl
     using _CreatorClass = ::atl::CComCreator2<::atl::CComCreator<::atl::CComObject<x>>,              \
                                               ::atl::CComCreator<::atl::CComAggObject<x>>>;
 
-#define DECLARE_NOT_AGGREGATABLE(x)                                                                  \
-    using _CreatorClass = ::atl::CComCreator2<::atl::CComCreator<::atl::CComObject<x>>,              \
-                                              ::atl::CComFailCreator<CLASS_E_NOAGGREGATION>>;
-
     // What the object map needs to know of a creatable class.
     template <class T, const CLSID* pclsid>
     class CComCoClass
@@ -234,18 +214,6 @@ namespace atl
         DECLARE_AGGREGATABLE(T)
 
         static const CLSID& WINAPI GetObjectCLSID() noexcept { return *pclsid; }
-
-        // Creation without the class factory, plain or aggregated.
-        template <class Q>
-        static HRESULT CreateInstance(IUnknown* pUnkOuter, Q** pp) noexcept
-        {
-            return T::_CreatorClass::CreateInstance(pUnkOuter, __uuidof(Q), reinterpret_cast<void**>(pp));
-        }
-        template <class Q>
-        static HRESULT CreateInstance(Q** pp) noexcept
-        {
-            return CreateInstance(nullptr, pp);
-        }
     };
 
 // Adds the class to the module's object map.

@@ -383,12 +383,6 @@ namespace atl
         CATCH_RETURN()
     }
 
-    HRESULT CRegObject::ClearReplacements() noexcept
-    {
-        m_replacements.clear();
-        return S_OK;
-    }
-
     HRESULT CRegObject::RunText(LPCOLESTR script, bool bRegister) noexcept
     {
         RETURN_HR_IF_NULL(E_POINTER, script);

@@ -48,7 +48,6 @@ namespace atl
     {
     public:
         HRESULT AddReplacement(LPCOLESTR key, LPCOLESTR item) noexcept;
-        HRESULT ClearReplacements() noexcept;
 
         HRESULT StringRegister(LPCOLESTR script) noexcept { return RunText(script, true); }
         HRESULT StringUnregister(LPCOLESTR script) noexcept { return RunText(script, false); }
