@@ -1,0 +1,3 @@
+#include <System.hpp>
+
+void (*InitProc)() = nullptr;
