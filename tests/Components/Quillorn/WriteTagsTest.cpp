@@ -359,3 +359,50 @@ namespace
         EXPECT_EQ(nullptr, name.get());
     }
 }
+
+#include "PrivateBytes.h"
+
+#include <vector>
+
+namespace
+{
+    const int kCalls = 20000;
+    const SIZE_T kAllowedGrowth = 512 * 1024;
+
+    void QueryAndFree(ITagsEditor* editor)
+    {
+        MediaTagRecord tag;
+        EXPECT_EQ(S_OK, editor->GetSimpleMediaTags(&tag));
+        TAudioOptions options{};
+        EXPECT_EQ(S_OK, editor->GetAudioOptions(&options));
+        wil::unique_bstr name;
+        EXPECT_EQ(S_OK, editor->GetOpenedFileName(name.put()));
+    }
+
+    // Every string handed out is the caller's; once freed, nothing stays behind.
+    TEST_F(WriteTagsTest, ManyQueriesWithTheStringsFreedDoNotGrowMemory)
+    {
+        ASSERT_EQ(S_OK, Open(m_editor.get(), FixturePath(L"tagged.wma")));
+        for (int i = 0; i < 500; ++i)
+            QueryAndFree(m_editor.get());
+
+        // The measurement sees a leak of the same size: keep the strings of as many calls.
+        const SIZE_T beforeLeak = PrivateBytes();
+        std::vector<std::unique_ptr<MediaTagRecord>> kept;
+        for (int i = 0; i < kCalls; ++i)
+        {
+            kept.push_back(std::make_unique<MediaTagRecord>());
+            ASSERT_EQ(S_OK, m_editor->GetSimpleMediaTags(kept.back().get()));
+        }
+        ASSERT_GT(PrivateBytes() - beforeLeak, kAllowedGrowth);
+        kept.clear();
+
+        for (int i = 0; i < 500; ++i)
+            QueryAndFree(m_editor.get());
+        const SIZE_T before = PrivateBytes();
+        for (int i = 0; i < kCalls; ++i)
+            QueryAndFree(m_editor.get());
+        const SIZE_T after = PrivateBytes();
+        EXPECT_LT(after > before ? after - before : 0, kAllowedGrowth);
+    }
+}
