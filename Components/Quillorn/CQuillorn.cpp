@@ -170,7 +170,13 @@ HRESULT CQuillorn::OpenTagLibFile(const std::wstring& path)
     }
 
     m_strFileName.Set(path);
-    m_pFile.Set(file.release());
+    // An OpenFile racing on another thread may have stored its file object since
+    // this call closed the previous one: that object is closed here, not leaked
+    // with its handle (which would lock the file against every later open).
+    m_pFile.Locked([&](TagLib::File*& stored) {
+        delete stored;
+        stored = file.release();
+    });
     m_bFileOpened.Set(true);
     return S_OK;
 }
