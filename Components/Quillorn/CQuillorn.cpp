@@ -1,6 +1,7 @@
 #include "CQuillorn.h"
 #include "FormatClassification.h"
 #include "QuillornErrors.h"
+#include "SaveGuard.h"
 #include "StringConversion.h"
 
 #include <wil/resource.h>
@@ -315,7 +316,7 @@ HRESULT CQuillorn::WriteThrough(const Field& field, typename Field::Input input)
         try
         {
             field.set(*file->tag(), Field::FromInput(input));
-            const bool saved = file->save();
+            const bool saved = IsSafeToSave(*file) && file->save();
             if (saved)
                 result = static_cast<typename Field::Value>(field.get(*file->tag()));
             written = saved;

@@ -38,3 +38,36 @@ private:
     wil::unique_hmodule m_module;
     wil::com_ptr<IClassFactory> m_factory;
 };
+
+// A test suite whose tests share one loaded DLL in a single-threaded apartment;
+// each test gets a fresh object in m_editor.
+class QuillornTestSuite : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        s_library = new QuillornLibrary();
+    }
+    static void TearDownTestSuite()
+    {
+        delete s_library;
+        s_library = nullptr;
+        ::CoUninitialize();
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(s_library->Loaded());
+        m_editor = s_library->CreateEditor();
+        ASSERT_TRUE(m_editor);
+    }
+
+    static HRESULT Open(ITagsEditor* editor, const std::wstring& path)
+    {
+        wil::unique_bstr name(::SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
+        return editor->OpenFile(name.get());
+    }
+
+    static inline QuillornLibrary* s_library = nullptr;
+    wil::com_ptr<ITagsEditor> m_editor;
+};

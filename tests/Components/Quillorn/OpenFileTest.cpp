@@ -12,27 +12,11 @@ namespace
     const HRESULT kNoFileOpen = static_cast<HRESULT>(0x8007000A);
     const HRESULT kFileNotFound = static_cast<HRESULT>(0x80070002);
 
-    class OpenFileTest : public ::testing::Test
+    class OpenFileTest : public QuillornTestSuite
     {
     protected:
-        static void SetUpTestSuite()
-        {
-            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-            s_library = new QuillornLibrary();
-        }
-        static void TearDownTestSuite()
-        {
-            delete s_library;
-            CoUninitialize();
-        }
-        void SetUp() override
-        {
-            ASSERT_TRUE(s_library->Loaded());
-            m_editor = s_library->CreateEditor();
-            ASSERT_TRUE(m_editor);
-        }
-
-        HRESULT Open(const std::wstring& path) { return m_editor->OpenFile(MakeBstr(path).get()); }
+        using QuillornTestSuite::Open;
+        HRESULT Open(const std::wstring& path) { return Open(m_editor.get(), path); }
 
         ULONG IsOpened()
         {
@@ -49,10 +33,7 @@ namespace
             return ToWString(name.get());
         }
 
-        static QuillornLibrary* s_library;
-        wil::com_ptr<ITagsEditor> m_editor;
     };
-    QuillornLibrary* OpenFileTest::s_library = nullptr;
 
     TEST_F(OpenFileTest, FreshObjectIsClosed)
     {

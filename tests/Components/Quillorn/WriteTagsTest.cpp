@@ -17,30 +17,9 @@ namespace
     const wchar_t kCjk[] = L"\u6771\u4eac\u306e\u591c";
     const wchar_t kAstral[] = L"\U0001F3B5 Clef \U0001D11E";
 
-    class WriteTagsTest : public ::testing::Test
+    class WriteTagsTest : public QuillornTestSuite
     {
     protected:
-        static void SetUpTestSuite()
-        {
-            CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-            s_library = new QuillornLibrary();
-        }
-        static void TearDownTestSuite()
-        {
-            delete s_library;
-            CoUninitialize();
-        }
-        void SetUp() override
-        {
-            ASSERT_TRUE(s_library->Loaded());
-            m_editor = s_library->CreateEditor();
-        }
-
-        static HRESULT Open(ITagsEditor* editor, const std::wstring& path)
-        {
-            return editor->OpenFile(MakeBstr(path).get());
-        }
-
         static void ReadTags(ITagsEditor* editor, MediaTagRecord& tag)
         {
             tag.Clear();
@@ -55,10 +34,7 @@ namespace
             ReadTags(reader.get(), tag);
         }
 
-        static QuillornLibrary* s_library;
-        wil::com_ptr<ITagsEditor> m_editor;
     };
-    QuillornLibrary* WriteTagsTest::s_library = nullptr;
 
     // The seven fields that reach the file: how to write one and where it shows.
     struct FileField
