@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds, registers Quillorn.dll in the build tree's Wine prefix and
-# shows what a COM host reads from the bundled samples; then writes a field into
+# shows what a COM host reads from every bundled sample; then writes a field into
 # a copy of one and reads it back with a fresh process.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,7 +14,15 @@ run() { "$build/wine-run" "$@"; }
 cli="$build/Tools/quillorn-cli.exe"
 
 run regsvr32 /s "$(winpath "$build/Components/Quillorn/Quillorn.dll")"
-run "$cli" show "$(winpath "$root/tests/fixtures/id3v2.mp3")" "$(winpath "$root/tests/fixtures/tagged.wma")"
+# Every bundled audio sample, read by parallel workers, printed in this order.
+samples=()
+for f in id3v2.mp3 id3v1.mp3 tagged.flac tagged.ogg oggflac.oga tagged.spx tagged.opus tagged.m4a \
+         tagged.wma tagged.wav tagged.aiff tagged.wv tagged.tta tagged.mpc; do
+  samples+=("$(winpath "$root/tests/fixtures/$f")")
+done
+run "$cli" show "${samples[@]}"
+echo
+run "$cli" show --json "${samples[0]}"
 
 copy="$build/scratch/sample-copy.flac"
 mkdir -p "$build/scratch"
