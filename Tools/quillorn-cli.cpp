@@ -115,22 +115,7 @@ namespace
     }
 
     // Each worker thread owns one apartment for its whole life.
-    class Apartment
-    {
-    public:
-        Apartment() : m_hr(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) {}
-        ~Apartment()
-        {
-            if (SUCCEEDED(m_hr))
-                ::CoUninitialize();
-        }
-        Apartment(const Apartment&) = delete;
-        Apartment& operator=(const Apartment&) = delete;
-        HRESULT Result() const { return m_hr; }
-
-    private:
-        HRESULT m_hr;
-    };
+    using Apartment = wil::unique_couninitialize_call;
 
     struct Field
     {

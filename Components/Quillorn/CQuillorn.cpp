@@ -79,10 +79,7 @@ namespace
 CQuillorn::~CQuillorn()
 {
     // A host that forgets CloseFile must not leak the file object or its handle.
-    m_pFile.Locked([](TagLib::File*& file) {
-        delete file;
-        file = nullptr;
-    });
+    DeleteFileObject();
 }
 
 // ---------------------------------------------------------------------------
@@ -182,9 +179,19 @@ HRESULT CQuillorn::OpenTagLibFile(const std::wstring& path)
     return S_OK;
 }
 
+// TagLib closes the file when its object is deleted.
+void CQuillorn::DeleteFileObject()
+{
+    m_pFile.Locked([](TagLib::File*& file) {
+        delete file;
+        file = nullptr;
+    });
+}
+
+// The holders OpenFile fills, back to their closed values (the name is stored
+// last by OpenFile, so a failed open never set it).
 void CQuillorn::ResetSnapshot()
 {
-    m_strFileName.Set(std::wstring());
     m_AudioOptions.Set(tagedit::TAudioOptions());
     m_SimpleMediaTag.Set(tagedit::TSimpleMediaTag());
     m_FileFormatType.Set(MFILE_FORMAT_TYPE_UNKNOWN);
@@ -198,14 +205,8 @@ STDMETHODIMP CQuillorn::CloseFile()
 
     m_bFileOpened.Set(false);
     m_strFileName.Set(std::wstring());
-    m_pFile.Locked([](TagLib::File*& file) {
-        delete file;
-        file = nullptr;
-    });
-    m_AudioOptions.Set(tagedit::TAudioOptions());
-    m_SimpleMediaTag.Set(tagedit::TSimpleMediaTag());
-    m_FileFormatType.Set(MFILE_FORMAT_TYPE_UNKNOWN);
-    m_TagFormatType.Set(MTAG_FORMAT_TYPE_UNKNOWN);
+    DeleteFileObject();
+    ResetSnapshot();
     return S_OK;
 }
 

@@ -81,6 +81,7 @@ public:
 private:
     HRESULT OpenTagLibFile(const std::wstring& path);
     void ResetSnapshot();
+    void DeleteFileObject();
     template <typename Question>
     HRESULT AskOpenFile(ULONG* answer, Question question);
     template <typename Holder, typename Result, typename Copy>

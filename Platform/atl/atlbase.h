@@ -150,6 +150,22 @@ namespace atl
 
         ULONG InternalAddRef() noexcept { return ThreadModel::Increment(&m_dwRef); }
         ULONG InternalRelease() noexcept { return ThreadModel::Decrement(&m_dwRef); }
+
+    protected:
+        // Drops one reference of the outermost object; at zero it deletes itself,
+        // with the count pinned at 1 so AddRef/Release pairs made during
+        // destruction cannot reach zero a second time.
+        template <class Self>
+        static ULONG ReleaseAndDeleteAtZero(Self* self)
+        {
+            const ULONG count = self->InternalRelease();
+            if (count == 0)
+            {
+                self->m_dwRef = 1;
+                delete self;
+            }
+            return count;
+        }
     };
 
 // Offset of base class `base` inside `derived`, computed on a dummy address

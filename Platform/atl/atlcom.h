@@ -23,18 +23,7 @@ namespace atl
         virtual ~CComObject() { AtlModuleUnlock(); }
 
         STDMETHOD_(ULONG, AddRef)() override { return this->InternalAddRef(); }
-        STDMETHOD_(ULONG, Release)() override
-        {
-            const ULONG count = this->InternalRelease();
-            if (count == 0)
-            {
-                // Keeps AddRef/Release pairs made during destruction from
-                // reaching zero a second time.
-                this->m_dwRef = 1;
-                delete this;
-            }
-            return count;
-        }
+        STDMETHOD_(ULONG, Release)() override { return this->ReleaseAndDeleteAtZero(this); }
         STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override { return this->_InternalQueryInterface(iid, ppv); }
 
         // A new object with count 0; the caller queries it for an interface.
@@ -74,16 +63,7 @@ namespace atl
         virtual ~CComAggObject() { AtlModuleUnlock(); }
 
         STDMETHOD_(ULONG, AddRef)() override { return this->InternalAddRef(); }
-        STDMETHOD_(ULONG, Release)() override
-        {
-            const ULONG count = this->InternalRelease();
-            if (count == 0)
-            {
-                this->m_dwRef = 1;
-                delete this;
-            }
-            return count;
-        }
+        STDMETHOD_(ULONG, Release)() override { return this->ReleaseAndDeleteAtZero(this); }
         STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override
         {
             RETURN_HR_IF_NULL(E_POINTER, ppv);

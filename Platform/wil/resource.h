@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <oleauto.h>
 #include <unknwn.h>
+#include <objbase.h>
 #include <utility>
 
 namespace wil
@@ -79,6 +80,27 @@ namespace wil
     {
         return unique_bstr(::SysAllocString(text));
     }
+
+    // Owns one CoInitializeEx on this thread: CoUninitialize runs only when it succeeded.
+    class unique_couninitialize_call
+    {
+    public:
+        explicit unique_couninitialize_call(DWORD coinit = COINIT_APARTMENTTHREADED) noexcept
+            : m_hr(::CoInitializeEx(nullptr, coinit))
+        {
+        }
+        ~unique_couninitialize_call()
+        {
+            if (SUCCEEDED(m_hr))
+                ::CoUninitialize();
+        }
+        unique_couninitialize_call(const unique_couninitialize_call&) = delete;
+        unique_couninitialize_call& operator=(const unique_couninitialize_call&) = delete;
+        HRESULT Result() const noexcept { return m_hr; }
+
+    private:
+        HRESULT m_hr;
+    };
 
     // A COM interface pointer that holds one reference.
     template <typename T>

@@ -173,22 +173,7 @@ namespace comtest
     // -----------------------------------------------------------------------
     // COM
 
-    class Apartment
-    {
-    public:
-        explicit Apartment(DWORD model = COINIT_APARTMENTTHREADED) : m_hr(::CoInitializeEx(nullptr, model)) {}
-        ~Apartment()
-        {
-            if (SUCCEEDED(m_hr))
-                ::CoUninitialize();
-        }
-        Apartment(const Apartment&) = delete;
-        Apartment& operator=(const Apartment&) = delete;
-        HRESULT Result() const { return m_hr; }
-
-    private:
-        HRESULT m_hr;
-    };
+    using Apartment = wil::unique_couninitialize_call;
 
     inline std::wstring ToWString(BSTR text) { return text ? std::wstring(text, ::SysStringLen(text)) : std::wstring(); }
 
